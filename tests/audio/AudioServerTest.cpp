@@ -6,8 +6,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "tests/audio/AacTestDecoder.h"
@@ -283,6 +286,42 @@ TEST(AudioServerSound, StereoWavKeepsItsSidesAndEverySample) {
     }
 }
 
+TEST(AudioServerSound, DamagedPacketsBecomeSilenceAndTheStreamGoesOn) {
+    TempDir dir;
+    const std::string damaged = dir.file("damaged.mp3");
+    std::filesystem::copy_file(media("tone.mp3"), damaged);
+    {
+        // Scramble a stretch in the middle of the file, a few frames long.
+        std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+        std::mt19937 random(7);
+        file.seekp(6000);
+        for (int i = 0; i < 600; ++i) {
+            file.put(static_cast<char>(random() & 0xFF));
+        }
+    }
+    Recorder rec;
+    AudioServer audio(&Recorder::onEvent, &rec);
+    ASSERT_TRUE(audio.open(damaged, AudioServer::Pacing::Manual));
+    testing::internal::CaptureStdout();
+    std::vector<Pull> pulls = pullToEnd(audio, rec);
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(std::string::npos, log.find("audio packet does not decode")) << log;
+    ASSERT_GT(pulls.size(), 15u);
+    for (size_t i = 0; i + 1 < pulls.size(); ++i) {
+        EXPECT_EQ(8, packetsIn(pulls[i])) << "pull " << i;
+    }
+    DecodedPcm pcm;
+    ASSERT_TRUE(decodeAac(audio.audioSpecificConfig(), rec.packets, pcm));
+    // A silent stretch where the damage was, and the tone after it.
+    double quietest = 1;
+    for (size_t at = 4096; at + 441 <= pcm.left.size() / 2; at += 441) {
+        quietest = std::min(quietest, rms(pcm.left, at, at + 441));
+    }
+    EXPECT_LT(quietest, 0.01);
+    const size_t end = pcm.left.size() - 4096;
+    EXPECT_NEAR(1000.0, toneFrequency(pcm.left, end - 22050, end), 5.0);
+}
+
 TEST(AudioServerPaced, PlayerPullsOnItsOwnThreadUntilClosed) {
     FakeClock clock;
     Recorder rec;
@@ -308,4 +347,39 @@ TEST(AudioServerPaced, PlayerPullsOnItsOwnThreadUntilClosed) {
     for (size_t i = firstEnd; i < rec.events.size(); ++i) {
         EXPECT_EQ(AudioEvent::EndOfFile, rec.events[i]);
     }
+}
+
+// The owner must not close a stream from its own event; if it does, the close
+// is refused instead of waiting for itself, and a later close finishes it.
+TEST(AudioServerPaced, CloseFromItsOwnEventIsRefused) {
+    struct Owner {
+        AudioServer* audio = nullptr;
+        std::atomic<bool> refusedClose{false};
+        std::atomic<int> eventsAfter{0};
+        static void onEvent(AudioEvent event, const uint8_t*, int, void* user) {
+            auto* self = static_cast<Owner*>(user);
+            if (self->refusedClose.load()) {
+                self->eventsAfter.fetch_add(1);
+            } else if (event == AudioEvent::Packet) {
+                self->audio->close();
+                self->refusedClose.store(true);
+            }
+        }
+    } owner;
+    FakeClock clock;
+    AudioServer audio(&Owner::onEvent, &owner, clock);
+    owner.audio = &audio;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(audio.open(media("short.wav")));
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!owner.refusedClose.load() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    audio.close();
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(owner.refusedClose.load());
+    EXPECT_NE(std::string::npos, log.find("pcm player stop called on its own thread")) << log;
+    EXPECT_FALSE(audio.isOpen());
+    // The player ends after the block it was in: its other seven packets only.
+    EXPECT_EQ(7, owner.eventsAfter.load());
 }
