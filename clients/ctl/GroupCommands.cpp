@@ -123,7 +123,8 @@ int runGroupCommand(CtlContext& ctx) {
             done = done && hasMember(*group, ctx.args[i]) == adding;
         }
         done = done && group;
-        said = "group " + id + " members: " + (group ? joinMembers(*group) : "");
+        const std::string members = group ? joinMembers(*group) : "";
+        said = "group " + id + " members: " + (members.empty() ? "(none)" : members);
     }
     if (!done) {
         return fail("the server did not carry out " + cmd + " (see its log)");

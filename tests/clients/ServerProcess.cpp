@@ -107,6 +107,10 @@ ServerProcess::~ServerProcess() {
 
 bool ServerProcess::start() {
     server_.reset();
+    // A web server that runs already belongs to someone else, and is left alone.
+    if (!ownsWebServer_) {
+        ownsWebServer_ = webServersOf(binDir() + "/nginx/").empty();
+    }
     const std::string log = dir_.file("server-" + std::to_string(++starts_) + ".log");
     server_ = std::make_unique<ChildProcess>(
         binDir() + "/sonavel", std::vector<std::string>{}, log,
@@ -131,7 +135,7 @@ void ServerProcess::kill() {
 
 void ServerProcess::stopWebServer() {
     const std::string prefix = binDir() + "/nginx/";
-    if (webServersOf(prefix).empty()) {
+    if (!ownsWebServer_ || webServersOf(prefix).empty()) {
         return;
     }
     runProgram(prefix + "tervik-nginx", {"-p", prefix, "-c", "conf/nginx.conf", "-s", "stop"}, {},

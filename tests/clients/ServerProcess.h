@@ -24,7 +24,7 @@ public:
 
     // Starts the server and waits until its port takes connections.
     bool start();
-    // SIGTERM and a wait; then the web server is asked to stop.
+    // SIGTERM and a wait; then the web server it started is asked to stop.
     void stop();
     // SIGKILL, as a crash would end it.
     void kill();
@@ -49,6 +49,9 @@ private:
     uint16_t httpPort_;
     std::unique_ptr<ChildProcess> server_;
     int starts_ = 0;
+    // True when no web server of this bin folder ran before the first start,
+    // so the one running now was started by this server.
+    bool ownsWebServer_ = false;
 };
 
 // A port on loopback that nothing listens on right now.
