@@ -12,20 +12,26 @@
 namespace {
 
 // An Exec argument in double quotes: the characters the desktop entry
-// format reserves inside quotes get a backslash, which the file's own
-// string escaping doubles; "%" is the field-code sign and is doubled.
+// format reserves inside quotes get a backslash, "%" (the field-code sign)
+// is doubled, and then the file's own string escaping doubles every
+// backslash.
 std::string quoteExecArgument(const std::string& arg) {
-    std::string out = "\"";
+    std::string quoted = "\"";
     for (char c : arg) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') {
-            out += "\\\\";
+            quoted += '\\';
         }
         if (c == '%') {
-            out += '%';
+            quoted += '%';
         }
-        out += c;
+        quoted += c;
     }
-    return out + "\"";
+    quoted += '"';
+    std::string out;
+    for (char c : quoted) {
+        out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    return out;
 }
 
 }  // namespace

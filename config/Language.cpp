@@ -71,6 +71,11 @@ void LanguageTable::add(const std::string& section, const std::string& source,
     sections_[section][source] = text;
 }
 
+bool LanguageTable::contains(const std::string& section, const std::string& source) const {
+    auto s = sections_.find(section);
+    return s != sections_.end() && s->second.count(source) != 0;
+}
+
 std::string LanguageTable::lookup(const std::string& section, const std::string& source) const {
     auto s = sections_.find(section);
     if (s == sections_.end()) {

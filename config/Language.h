@@ -28,6 +28,7 @@ public:
     void clear() { sections_.clear(); }
     bool empty() const { return sections_.empty(); }
     void add(const std::string& section, const std::string& source, const std::string& text);
+    bool contains(const std::string& section, const std::string& source) const;
     // The translation, or source itself when the table has none.
     std::string lookup(const std::string& section, const std::string& source) const;
 
