@@ -212,7 +212,7 @@ void idleCase(int n, int seconds) {
     const double wall = static_cast<double>(t1 - t0) / 1e9;
     std::printf(
         "idle %d peers: %.1f heartbeats/s received, network thread %.2f ms CPU per second "
-        "(%.2f us per heartbeat sent), resident memory %.0f bytes per connection\n",
+        "(%.2f us per heartbeat delivered), resident memory %.0f bytes per connection\n",
         n, static_cast<double>(r.heartbeats) / wall, static_cast<double>(cpu1 - cpu0) / 1e6 / wall,
         static_cast<double>(cpu1 - cpu0) / 1e3 /
             static_cast<double>(std::max<uint64_t>(r.heartbeats, 1)),
