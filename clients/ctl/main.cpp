@@ -72,10 +72,6 @@ int main(int argc, char** argv) {
         return fail(error);
     }
     signal(SIGPIPE, SIG_IGN);
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
 
     ManagerClient client(options.timeoutMs);
     if (!client.open(options.host, options.port, connectionId(), error) ||
@@ -102,5 +98,11 @@ int main(int argc, char** argv) {
     if (family == "notices") {
         return runNoticeCommand(ctx);
     }
+    // Only watch runs until it is told to stop; every other command ends by
+    // itself and keeps the default reaction to Ctrl-C.
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
     return runWatchCommand(ctx, gStop);
 }
