@@ -1,8 +1,8 @@
 #include "common/Logger.h"
 
+#include <sys/time.h>
 #include <cstdarg>
 #include <ctime>
-#include <sys/time.h>
 
 Logger::Logger(const std::string& path, bool stamp)
     : out_(stdout), ownsFile_(false), stamp_(stamp) {

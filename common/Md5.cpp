@@ -41,7 +41,8 @@ bool digestFile(const std::string& path, int64_t offset, int64_t count, std::str
     std::vector<uint8_t> chunk(1 << 16);
     int64_t left = count;
     while (left > 0) {
-        size_t want = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(chunk.size())));
+        size_t want =
+            static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(chunk.size())));
         size_t got = std::fread(chunk.data(), 1, want, f.get());
         if (got > 0) {
             av_md5_update(ctx.get(), chunk.data(), got);

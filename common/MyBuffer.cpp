@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-MyBuffer::MyBuffer(size_t size, const void*) { data_.reserve(size); }
+MyBuffer::MyBuffer(size_t size, const void*) {
+    data_.reserve(size);
+}
 
 void MyBuffer::appendBuffer(const void* bytes, size_t count) {
     if (count == 0) {

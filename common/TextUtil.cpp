@@ -123,9 +123,13 @@ std::wstring strReplace(std::wstring& text, const std::wstring& from, const std:
     return replaceAll(text, from, to);
 }
 
-std::wstring int2string(int64_t value) { return std::to_wstring(value); }
+std::wstring int2string(int64_t value) {
+    return std::to_wstring(value);
+}
 
-std::string int2stringA(int64_t value) { return std::to_string(value); }
+std::string int2stringA(int64_t value) {
+    return std::to_string(value);
+}
 
 std::string ip2string(uint32_t storedAddress) {
     unsigned char b[4];

@@ -18,12 +18,22 @@ std::string getDocDir() {
     return dir.empty() ? getDocumentsDir() + "/Sonavel" : dir;
 }
 
-std::string getFilesDir() { return getDocDir() + "/Files"; }
+std::string getFilesDir() {
+    return getDocDir() + "/Files";
+}
 
-uint16_t getHttpPort() { return portSetting("HttpPort", kDefaultHttpPort); }
+uint16_t getHttpPort() {
+    return portSetting("HttpPort", kDefaultHttpPort);
+}
 
-uint16_t getPort() { return portSetting("Port", kDefaultPort); }
+uint16_t getPort() {
+    return portSetting("Port", kDefaultPort);
+}
 
-bool getRequireLogin() { return getCurrentUserRegInt(kSettingsKey, "RequireLogin") == 1; }
+bool getRequireLogin() {
+    return getCurrentUserRegInt(kSettingsKey, "RequireLogin") == 1;
+}
 
-std::string getAppVersion() { return SONAVEL_VERSION; }
+std::string getAppVersion() {
+    return SONAVEL_VERSION;
+}

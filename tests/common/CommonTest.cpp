@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
 #include <fstream>
 #include <thread>
