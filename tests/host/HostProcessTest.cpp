@@ -20,6 +20,7 @@
 #include "tests/host/ChildProcess.h"
 #include "tests/host/HttpProbe.h"
 #include "tests/host/NginxTestPrefix.h"
+#include "tests/support/FrameClient.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -113,6 +114,35 @@ TEST_F(HostProcessTest, FreshStartMakesFoldersServesFilesAndStopsCleanly) {
     // The web server is not the server's to stop.
     EXPECT_EQ(httpGet(app_.httpPort, "/bell.txt", 2000).rfind("HTTP/1.1 200", 0), 0u);
     EXPECT_FALSE(fs::exists(app_.programDir + "/sonavel.dmp"));
+}
+
+TEST_F(HostProcessTest, ProgramRegistersForwardsAndLogsUnhandledCommands) {
+    auto server = app_.start("out.txt");
+    ASSERT_TRUE(waitForListening(app_.port, kStartMs)) << server->output();
+    FrameClient sender(app_.port), receiver(app_.port);
+    ASSERT_TRUE(sender.sendRegister("desk-1") && receiver.sendRegister("hall-2"));
+    usleep(100000);  // both registered before anything is forwarded
+
+    ASSERT_TRUE(sender.sendFrame("no-such-cmd", Json::Value(Json::objectValue)));
+    Json::Value forward;
+    forward["cmd"] = "notice";
+    forward["msg"]["text"] = "assembly at ten";
+    forward["dataFlow"] = R"({"policy":"ToTarget","dst":["hall-2"]})";
+    ASSERT_TRUE(sender.sendFrame("forward-data", forward));
+
+    auto got = receiver.readMessage(5000);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->cmd, "notice");
+    EXPECT_EQ(got->src, "desk-1");
+    EXPECT_EQ(got->msg["text"].asString(), "assembly at ten");
+    auto beat = receiver.readFrame(5000);
+    ASSERT_TRUE(beat.has_value());
+    EXPECT_EQ(beat->cmd, "heartbeat");
+
+    server->signal(SIGTERM);
+    EXPECT_EQ(server->waitExit(10000), 0) << server->output();
+    EXPECT_NE(server->output().find("unhandled cmd: no-such-cmd\n"), std::string::npos)
+        << server->output();
 }
 
 TEST_F(HostProcessTest, SigintAndSigtermBothEndWithZero) {
