@@ -1,5 +1,7 @@
 #include "server/host/NginxCompanion.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,7 +107,12 @@ bool startNginx(const std::string& docRoot, uint16_t port, const std::string& pr
         return true;
     }
     // nginx daemonises and its first process exits at once; reap it without
-    // making the server wait, so it does not linger as a zombie.
+    // making the server wait, so it does not linger as a zombie. The helper
+    // starts with every signal blocked: stop requests are the main thread's.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
     std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return true;
 }

@@ -37,6 +37,26 @@ int runAndWait(const std::string& program, const std::vector<std::string>& args,
     return status;
 }
 
+// Exited children of this process named tervik-nginx that nobody reaped.
+int unreapedNginxChildren() {
+    int count = 0;
+    for (const ProcessInfo& p : listProcesses()) {
+        std::ifstream in("/proc/" + std::to_string(p.pid) + "/stat");
+        std::string stat;
+        std::getline(in, stat);
+        size_t paren = stat.rfind(')');
+        if (p.name != "tervik-nginx" || paren == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(stat.substr(paren + 2));
+        char state = 0;
+        pid_t ppid = 0;
+        fields >> state >> ppid;
+        count += state == 'Z' && ppid == getpid();
+    }
+    return count;
+}
+
 // A process whose name is chosen by the test: a copy of sleep.
 pid_t startNamedProcess(const TempDir& dir, const std::string& name, const char* seconds) {
     std::string exe = dir.file(name);
@@ -120,6 +140,11 @@ TEST_F(NginxCompanionTest, StartedWebServerServesTheFilesFolder) {
     EXPECT_NE(song.find("Content-Length: 3000"), std::string::npos) << song;
     EXPECT_EQ(httpGet(port, "/missing.mp3", 2000).rfind("HTTP/1.1 404", 0), 0u);
     EXPECT_TRUE(isNginxRunning());
+    // The first process exits once nginx has daemonised; it must be reaped.
+    for (int i = 0; i < 200 && unreapedNginxChildren() > 0; ++i) {
+        usleep(10000);
+    }
+    EXPECT_EQ(unreapedNginxChildren(), 0);
 
     // Logs, pid file and temporary folders all stay inside the prefix.
     EXPECT_TRUE(std::filesystem::exists(prefix_.path() + "/logs/nginx.pid"));
