@@ -123,8 +123,6 @@ private:
     void onUploadFileTerminate(const Request& req);
     void onUploadFileEnd(const Request& req);
     void replyUpload(const std::string& connId, int code);
-    void finishUpload(const std::shared_ptr<FileContext>& upload,
-                      const std::shared_ptr<TcpClient>& conn, bool passed);
     void replayHeld(const std::shared_ptr<TcpClient>& conn);
 
     // Every accepted connection that is still alive, for group edits that

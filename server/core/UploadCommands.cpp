@@ -1,6 +1,7 @@
 // File upload: start, data, end and terminate, one upload per connection id.
 // The check at the end reads the stored file, so it runs on the check worker
-// and its reply is posted back to the network thread.
+// with the recording of the file, and its reply is posted back to the network
+// thread.
 #include <boost/asio/post.hpp>
 
 #include "common/Logger.h"
@@ -86,19 +87,16 @@ void SonavelServer::onUploadFileEnd(const Request& req) {
     auto conn = req.conn;
     checker_.post([this, upload, conn] {
         bool passed = upload->verify();
-        boost::asio::post(ioContext(),
-                          [this, upload, conn, passed] { finishUpload(upload, conn, passed); });
+        // Recorded here too, so that no write of the database file stalls the loop.
+        if (passed) {
+            execSql("insert into files(fileMd5, originalMd5, filePath) values(?, ?, ?)",
+                    {upload->fileKey, upload->fileKey, upload->filePath});
+        }
+        boost::asio::post(ioContext(), [this, upload, conn, passed] {
+            replyUpload(upload->connId, passed ? 0 : 2);
+            replayHeld(conn);
+        });
     });
-}
-
-void SonavelServer::finishUpload(const std::shared_ptr<FileContext>& upload,
-                                 const std::shared_ptr<TcpClient>& conn, bool passed) {
-    if (passed) {
-        execSql("insert into files(fileMd5, originalMd5, filePath) values(?, ?, ?)",
-                {upload->fileKey, upload->fileKey, upload->filePath});
-    }
-    replyUpload(upload->connId, passed ? 0 : 2);
-    replayHeld(conn);
 }
 
 void SonavelServer::replayHeld(const std::shared_ptr<TcpClient>& conn) {

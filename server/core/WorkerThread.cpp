@@ -1,5 +1,7 @@
 #include "server/core/WorkerThread.h"
 
+#include "common/Platform.h"
+
 WorkerThread::WorkerThread() : thread_([this] { loop(); }) {}
 
 WorkerThread::~WorkerThread() {
@@ -20,6 +22,7 @@ void WorkerThread::post(std::function<void()> job) {
 }
 
 void WorkerThread::loop() {
+    lowerThreadPriority();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });

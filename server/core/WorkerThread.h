@@ -1,6 +1,6 @@
 #pragma once
-// One background thread that runs posted jobs in order, so that slow file
-// checks never hold up the network thread. post may be called from any
+// One background thread, at lowered priority, that runs posted jobs in
+// order, so that slow file checks never hold up the network thread. post may be called from any
 // thread; the destructor runs the jobs already posted and joins.
 
 #include <condition_variable>
