@@ -16,7 +16,6 @@ public:
 
     // Creates or truncates filePath for writing.
     bool open();
-    bool isOpen() const { return file_ != nullptr; }
     // Appends all bytes; false when the file is not open or the write fails.
     bool write(const uint8_t* bytes, size_t length);
     void close();
