@@ -137,3 +137,17 @@ std::string ip2string(uint32_t storedAddress) {
     return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
            std::to_string(b[3]);
 }
+
+std::string getFileName(const std::string& path, const std::string& newExt) {
+    size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    // A leading dot names a hidden file, not an extension.
+    if (dot != std::string::npos && dot != 0) {
+        name.erase(dot);
+    }
+    if (!newExt.empty()) {
+        name += newExt.front() == '.' ? newExt : "." + newExt;
+    }
+    return name;
+}

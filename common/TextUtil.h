@@ -30,3 +30,8 @@ std::string int2stringA(int64_t value);
 // Dotted decimal of an IPv4 address as stored in a socket address
 // (network byte order): the first stored byte comes first.
 std::string ip2string(uint32_t storedAddress);
+
+// The last component of path ('/' or '\\' separated) with its extension
+// replaced by newExt; an empty newExt drops the extension, so
+// getFileName("src/SonavelConfigDlg.cpp", "") gives "SonavelConfigDlg".
+std::string getFileName(const std::string& path, const std::string& newExt);

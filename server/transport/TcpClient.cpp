@@ -52,10 +52,16 @@ void TcpClient::onRead(const boost::system::error_code& error, size_t count) {
 int32_t TcpClient::parseFrame() {
     ParsedFrame frame;
     const int32_t used = cutFrame(recvBuffer.getBuffer(), recvBuffer.getLen(), frame);
-    if (used <= 0 || frame.empty) {
-        recvBuffer.eraseData(used > 0 ? static_cast<size_t>(used) : 0);
-        return used;
+    if (used > 0) {
+        if (!frame.empty) {
+            dispatch(frame);
+        }
+        recvBuffer.eraseData(static_cast<size_t>(used));
     }
+    return used;
+}
+
+void TcpClient::dispatch(const ParsedFrame& frame) {
     // A copy: "register" changes id while the handler runs.
     const std::string connId = id;
     // One bad message costs only itself.
@@ -66,8 +72,6 @@ int32_t TcpClient::parseFrame() {
     } catch (...) {
         gLogger().logout("cmd err: %s: unknown error", frame.cmd.c_str());
     }
-    recvBuffer.eraseData(static_cast<size_t>(used));
-    return used;
 }
 
 void TcpClient::send(FramePtr frame) {
@@ -97,12 +101,20 @@ void TcpClient::doSend(FramePtr frame) {
     sendQueue.push_back(std::move(frame));
     queuedBytes += size;
     if (!writing) {
+        // The write starts once the current handler is done, so that every
+        // frame queued meanwhile (a tick's worth of jobs) leaves in one write.
+        writing = true;
         lastProgress = Clock::now();
-        startWrite();
+        boost::asio::post(io, [self = shared_from_this()] { self->startWrite(); });
     }
 }
 
 void TcpClient::startWrite() {
+    if (closed) {
+        writing = false;
+        releaseQueue();
+        return;
+    }
     writeBuffers.clear();
     size_t skip = frontWritten;
     for (const FramePtr& frame : sendQueue) {
@@ -128,9 +140,7 @@ void TcpClient::onWrite(const boost::system::error_code& error, size_t count) {
         reportDisconnect();
     }
     if (closed) {
-        sendQueue.clear();
-        queuedBytes = 0;
-        frontWritten = 0;
+        releaseQueue();
         return;
     }
     lastProgress = Clock::now();
@@ -138,6 +148,12 @@ void TcpClient::onWrite(const boost::system::error_code& error, size_t count) {
     if (!sendQueue.empty()) {
         startWrite();
     }
+}
+
+void TcpClient::releaseQueue() {
+    sendQueue.clear();
+    queuedBytes = 0;
+    frontWritten = 0;
 }
 
 void TcpClient::consumeWritten(size_t count) {

@@ -40,10 +40,12 @@ private:
 
     void onRead(const boost::system::error_code& error, size_t count);
     int32_t parseFrame();
+    void dispatch(const ParsedFrame& frame);
     void doSend(FramePtr frame);
     void startWrite();
     void onWrite(const boost::system::error_code& error, size_t count);
     void consumeWritten(size_t count);
+    void releaseQueue();
     void armStallTimer();
     void onStallTimer(const boost::system::error_code& error);
     void drop(const char* why);
@@ -60,8 +62,8 @@ private:
     size_t queuedBytes = 0;
     size_t frontWritten = 0;  // bytes of the front frame already written
     std::vector<boost::asio::const_buffer> writeBuffers;
-    bool writing = false;
-    bool closed = false;  // closed by this side; later frames are dropped
+    bool writing = false;  // a write is due or in flight
+    bool closed = false;   // closed by this side; later frames are dropped
     bool disconnectReported = false;
     Clock::time_point lastProgress;
     boost::asio::steady_timer stallTimer;

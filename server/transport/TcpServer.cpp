@@ -27,8 +27,9 @@ void check(const error_code& error, const char* step) {
 }
 
 bool isResourceShortage(const error_code& error) {
-    return error == asio::error::no_descriptors || error.value() == ENFILE ||
-           error == asio::error::no_buffer_space || error == asio::error::no_memory;
+    using boost::system::errc::errc_t;
+    return error == errc_t::too_many_files_open || error == errc_t::too_many_files_open_in_system ||
+           error == errc_t::no_buffer_space || error == errc_t::not_enough_memory;
 }
 
 }  // namespace
@@ -165,15 +166,15 @@ bool TcpServer::onCmd(const std::shared_ptr<TcpClient>& conn, const std::string&
 
 void TcpServer::handleForward(const std::string& connId, const Json::Value& msg,
                               const uint8_t* binary, int32_t length) {
+    // A "msg" that is not an object throws here; the caller contains it.
     const std::string innerCmd = msg["cmd"].asString();
     const Json::Value& innerMsg = msg["msg"];
-    const Json::Value* dataFlow = msg.isObject() ? msg.find("dataFlow", "dataFlow" + 8) : nullptr;
-    if (dataFlow == nullptr) {
+    if (!msg.isMember("dataFlow")) {
         sendToAll(innerCmd, innerMsg, binary, length, connId);
         return;
     }
     Target target;
-    parseTarget(dataFlow->asString(), target);
+    parseTarget(msg["dataFlow"].asString(), target);
     sendToTarget(target, innerCmd, innerMsg, binary, length, connId);
 }
 

@@ -73,6 +73,31 @@ TEST(TcpServer, FramesAreDispatchedWholeInStreamOrderWhateverTheReads) {
     EXPECT_EQ("echo", got[3].cmd);
 }
 
+TEST(TcpServer, ManyFramesQueuedAtOnceLeaveWholeAndInOrder) {
+    TestServer server;
+    auto peer = server.connectAs("p");
+    auto conn = server.findConnection("p");
+    // More frames than one gathered write takes, some large enough to be
+    // written in parts.
+    server.onLoop([&] {
+        for (int i = 0; i < 300; ++i) {
+            Json::Value msg(i);
+            const std::string tail(i % 50 == 0 ? 300000 : 10, static_cast<char>('a' + i % 26));
+            conn->send(buildFrame("seq", msg, kServerId,
+                                  reinterpret_cast<const uint8_t*>(tail.data()),
+                                  static_cast<int32_t>(tail.size())));
+        }
+    });
+    conn.reset();
+    for (int i = 0; i < 300; ++i) {
+        auto frame = peer->readMessage();
+        ASSERT_TRUE(frame);
+        ASSERT_EQ(i, frame->msg.asInt());
+        EXPECT_EQ(std::string(i % 50 == 0 ? 300000 : 10, static_cast<char>('a' + i % 26)),
+                  frame->binary);
+    }
+}
+
 TEST(TcpServer, MalformedStreamEndsOnlyThatConnection) {
     TestServer server;
     auto good = server.connectAs("good");
