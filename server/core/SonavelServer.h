@@ -54,7 +54,6 @@ public:
     // True when table files records the key and its file is still there.
     bool findUploadedFile(const std::string& key);
 
-
 private:
     using Handler = void (SonavelServer::*)(const Request&);
     enum class Access { Open, Manager, Admin };
