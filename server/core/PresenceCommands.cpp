@@ -75,6 +75,7 @@ void SonavelServer::onEndpointLogin(const Request& req) {
     endpointLogin(req.conn, req.text("devName"));
 }
 
+// Endpoints send it now and then; nothing of it is kept.
 void SonavelServer::onUpdateInformation(const Request&) {}
 
 void SonavelServer::endpointLogin(const std::shared_ptr<TcpClient>& conn,
