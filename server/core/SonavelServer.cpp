@@ -51,6 +51,12 @@ SonavelServer::SonavelServer(uint16_t port, const std::string& docDir)
 
 SonavelServer::~SonavelServer() = default;
 
+bool SonavelServer::run() {
+    gLogger().logout("sonavel %s listening on port %u", getAppVersion().c_str(),
+                     static_cast<unsigned>(localPort()));
+    return TcpServer::run();
+}
+
 bool SonavelServer::onCmd(const std::shared_ptr<TcpClient>& conn, const std::string& connId,
                           const std::string& cmd, const Json::Value& msg, const uint8_t* binary,
                           int32_t length) {

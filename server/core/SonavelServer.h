@@ -31,6 +31,8 @@ public:
     explicit SonavelServer(uint16_t port, const std::string& docDir = getDocDir());
     ~SonavelServer() override;
 
+    // Runs the event loop on the calling thread until stop().
+    bool run() override;
     bool onAccept(const std::shared_ptr<TcpClient>& conn,
                   const boost::system::error_code& error) override;
     void onDisconnect(const std::shared_ptr<TcpClient>& conn) override;
