@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,4 +131,9 @@ pid_t spawnDetached(const std::string& program, const std::vector<std::string>& 
     int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
+}
+
+void lowerThreadPriority() {
+    // On Linux the nice value belongs to the thread, not the whole process.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
 }

@@ -13,6 +13,10 @@ int64_t gettime2();
 // Folder of the running executable, without a trailing separator.
 std::string getAppDir();
 
+// Lowers the calling thread's scheduling priority, for background work that
+// must not take the CPU from the network thread. Best effort.
+void lowerThreadPriority();
+
 // 0 when an ordinary file exists at path, else -1.
 int getFileType(const std::string& path);
 
