@@ -2,20 +2,11 @@
 
 #include "common/Platform.h"
 
-namespace {
-
-// Answered on the requesting connection whatever the database holds.
-constexpr const char* kBarrierCmd = "query-account";
-constexpr const char* kBarrierReply = "response-account";
-
-}  // namespace
-
 bool ManagerClient::open(const std::string& host, uint16_t port, const std::string& connId,
                          std::string& error) {
     if (!conn_.open(host, port, timeoutMs_, error)) {
         return false;
     }
-    connId_ = connId;
     Json::Value reg;
     reg["devId"] = connId;
     if (!conn_.send("register", reg)) {
@@ -34,6 +25,7 @@ bool ManagerClient::login(const std::string& user, const std::string& passwordDi
     if (!request("manager-login", msg, "response-manager-login", reply, error)) {
         return false;
     }
+    login_ = msg;
     const int err = reply.isObject() && reply["err"].isIntegral() ? reply["err"].asInt() : -1;
     switch (err) {
         case 0:
@@ -99,7 +91,7 @@ bool ManagerClient::request(const std::string& cmd, const Json::Value& msg,
 bool ManagerClient::requestMaybe(const std::string& cmd, const Json::Value& msg,
                                  const std::string& reply, Json::Value& out, bool& found,
                                  std::string& error) {
-    if (!conn_.send(cmd, msg) || !conn_.send(kBarrierCmd, Json::Value())) {
+    if (!conn_.send(cmd, msg) || !conn_.send("manager-login", login_)) {
         error = "the connection to the server failed";
         return false;
     }
@@ -107,11 +99,13 @@ bool ManagerClient::requestMaybe(const std::string& cmd, const Json::Value& msg,
     ClientMessage m;
     for (;;) {
         if (!waitFor(
-                [&](const ClientMessage& x) { return x.cmd == reply || x.cmd == kBarrierReply; }, m,
-                error)) {
+                [&](const ClientMessage& x) {
+                    return x.cmd == reply || x.cmd == "response-manager-login";
+                },
+                m, error)) {
             return false;
         }
-        if (m.cmd == kBarrierReply) {
+        if (m.cmd == "response-manager-login") {
             return true;
         }
         if (!found) {
@@ -123,5 +117,5 @@ bool ManagerClient::requestMaybe(const std::string& cmd, const Json::Value& msg,
 
 bool ManagerClient::barrier(std::string& error) {
     Json::Value ignored;
-    return request(kBarrierCmd, Json::Value(), kBarrierReply, ignored, error);
+    return request("manager-login", login_, "response-manager-login", ignored, error);
 }

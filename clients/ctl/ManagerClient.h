@@ -29,12 +29,12 @@ public:
     // Sends cmd and waits for a message named reply.
     bool request(const std::string& cmd, const Json::Value& msg, const std::string& reply,
                  Json::Value& out, std::string& error);
-    // Sends cmd, whose reply may not come at all (an empty list, a command
-    // without reply), followed by a query that is always answered on this
-    // connection (reply must be another name). Commands of one connection are
-    // handled in order, so when
-    // the query's answer comes first there is no reply. found says whether
-    // reply came; false only when the connection failed.
+    // Sends cmd, whose reply may not come at all (an empty list, a failed
+    // statement), followed by the log-in again: it is answered on this
+    // connection whatever the account may do, and repeating it changes
+    // nothing. Commands of one connection are handled in order, so when the
+    // log-in's answer comes first there is no reply. found says whether reply
+    // came; false only when the connection failed.
     bool requestMaybe(const std::string& cmd, const Json::Value& msg, const std::string& reply,
                       Json::Value& out, bool& found, std::string& error);
 
@@ -49,6 +49,6 @@ public:
 
 private:
     ClientConnection conn_;
-    std::string connId_;
+    Json::Value login_;
     int timeoutMs_;
 };
