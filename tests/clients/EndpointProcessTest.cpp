@@ -108,12 +108,20 @@ TEST_F(EndpointProcessTest, ShowsNoticesAndRunsTheShutdownCommandOnce) {
     const RunResult shutdown = server_.ctl({"schedules", "add", "--type", "shutdown", "--start",
                                             "now", "--target", "endpoint:room-9", "--id", "s9"});
     ASSERT_EQ(shutdown.status, 0) << shutdown.err;
-    EXPECT_NE(endpoint->waitForText("shutdown ordered by schedule s9", 10000), std::string::npos)
-        << endpoint->output();
+    size_t at = endpoint->waitForText("shutdown ordered by schedule s9", 10000);
+    ASSERT_NE(at, std::string::npos) << endpoint->output();
     EXPECT_NE(endpoint->waitForText("shutdown command started", 2000), std::string::npos);
-    for (int i = 0; i < 40 && readFile(marker).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+
+    // Back after a lost connection inside the order's 8 s, the endpoint is
+    // given the order again and must not carry it out twice.
+    const pid_t serverPid = server_.pid();
+    kill(serverPid, SIGSTOP);
+    at = endpoint->waitForText("status: offline (no heartbeat", 5000, at);
+    kill(serverPid, SIGCONT);
+    ASSERT_NE(at, std::string::npos) << endpoint->output();
+    EXPECT_NE(endpoint->waitForText("shutdown ordered by schedule s9", 5000, at), std::string::npos)
+        << endpoint->output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(readFile(marker), "ran\n");
 }
 
