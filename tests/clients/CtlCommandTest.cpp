@@ -3,12 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <regex.h>
+
 #include <fstream>
-#include <regex>
 
 #include "tests/clients/ServerProcess.h"
 
 namespace {
+
+// POSIX extended regular expressions: std::regex trips the sanitizer build's
+// uninitialised-use warning in this compiler's headers.
+bool matches(const std::string& text, const std::string& pattern) {
+    regex_t re;
+    if (regcomp(&re, pattern.c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
+        return false;
+    }
+    const bool found = regexec(&re, text.c_str(), 0, nullptr, 0) == 0;
+    regfree(&re);
+    return found;
+}
 
 struct Line {
     std::vector<std::string> args;
@@ -62,9 +75,8 @@ protected:
             const RunResult r = server_->ctl(line.args);
             EXPECT_EQ(r.status, line.status) << r.out << r.err;
             const std::string& text = line.status == 0 ? r.out : r.err;
-            EXPECT_TRUE(std::regex_search(text, std::regex(line.pattern)))
-                << "expected /" << line.pattern << "/ in:\n"
-                << text;
+            EXPECT_TRUE(matches(text, line.pattern)) << "expected /" << line.pattern << "/ in:\n"
+                                                     << text;
         }
     }
 
@@ -146,8 +158,7 @@ TEST_F(CtlCommandTest, SchedulesAndNotices) {
         GTEST_SKIP() << "this server answers no schedule commands: " << add.err;
     }
     EXPECT_EQ(probe.out, "no schedules\n");
-    EXPECT_TRUE(
-        std::regex_search(add.out, std::regex("n1 +notice +ready +8:0:0 +600 +once mon +all")))
+    EXPECT_TRUE(matches(add.out, "n1 +notice +ready +8:0:0 +600 +once mon +all"))
         << add.out << add.err;
     runLines({
         {{"schedules", "add", "--type", "bell", "--content", "{\"ring\":3}", "--start", "23:59",
