@@ -91,6 +91,15 @@ TEST_F(CtlCommandTest, EndpointsGroupsAccountsAndUploads) {
     const std::string teacherPw = file("teacher.pw", "chalk");
     const std::string wrongPw = file("wrong.pw", "907581");
     const std::string small = file("notes.txt", "not audio, but any file can be stored");
+    // Larger than both digest ranges, so front and back differ, and many pieces long.
+    const std::string large = server_->dir().file("large.bin");
+    {
+        std::string bytes(3000000, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>((i * 7919u) >> 8);
+        }
+        std::ofstream(large, std::ios::binary) << bytes;
+    }
     runLines({
         {{"endpoints", "list"}, 0, "DEVICE ID +NAME +ONLINE\nroom-101 +Room 101 +yes"},
         {{"--json", "endpoints", "list"}, 0, "\"devId\" : \"room-101\""},
@@ -127,6 +136,8 @@ TEST_F(CtlCommandTest, EndpointsGroupsAccountsAndUploads) {
         {{"upload", small, "--name", "notes.txt"}, 0, "notes.txt: already on the server, not sent"},
         {{"--json", "upload", small, "--name", "copy.txt"}, 0, "\"sent\" : false"},
         {{"upload", server_->dir().file("absent.wav")}, 1, "cannot read"},
+        {{"upload", large}, 0, "^large.bin: uploaded, 3000000 bytes\n$"},
+        {{"upload", large, "--name", "../escape.bin"}, 1, "bad file name"},
         {{"groups", "clear"}, 0, "all groups deleted"},
         {{"groups", "list"}, 0, "^no groups\n$"},
         {{"frobnicate"}, 2, "unknown command: frobnicate"},
@@ -147,6 +158,7 @@ TEST_F(CtlCommandTest, EndpointsGroupsAccountsAndUploads) {
     std::string content;
     std::getline(stored, content);
     EXPECT_EQ(content, "not audio, but any file can be stored");
+    EXPECT_EQ(readFile(server_->filesDir() + "/large.bin"), readFile(large));
 }
 
 TEST_F(CtlCommandTest, SchedulesAndNotices) {
