@@ -2,8 +2,18 @@
 
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 namespace {
+
+// mktime re-reads the zone on every call and the C library guards that with
+// a lock of its own, which the thread sanitizer cannot see; one lock of ours
+// around every zone conversion of this file keeps the runner and the network
+// thread visibly apart.
+std::mutex& zoneMutex() {
+    static std::mutex m;
+    return m;
+}
 
 std::tm toTm(const LocalTime& t) {
     std::tm tm{};
@@ -22,7 +32,10 @@ std::tm toTm(const LocalTime& t) {
 LocalTime localTimeOf(int64_t secondsSinceEpoch) {
     time_t when = static_cast<time_t>(secondsSinceEpoch);
     std::tm tm{};
-    localtime_r(&when, &tm);
+    {
+        std::lock_guard<std::mutex> lock(zoneMutex());
+        localtime_r(&when, &tm);
+    }
     LocalTime t;
     t.year = tm.tm_year + 1900;
     t.month = tm.tm_mon + 1;
@@ -48,6 +61,7 @@ std::string formatDateTime(int64_t secondsSinceEpoch) {
 
 int64_t epochOf(const LocalTime& t) {
     std::tm tm = toTm(t);
+    std::lock_guard<std::mutex> lock(zoneMutex());
     return static_cast<int64_t>(std::mktime(&tm));
 }
 

@@ -62,6 +62,14 @@ double toneFrequency(const std::vector<float>& s, size_t from, size_t to) {
     return crossings < 2 ? 0 : (crossings - 1) * 44100.0 / static_cast<double>(last - first);
 }
 
+double rms(const std::vector<float>& s, size_t from, size_t to) {
+    double sum = 0;
+    for (size_t i = from; i < to; ++i) {
+        sum += static_cast<double>(s[i]) * s[i];
+    }
+    return std::sqrt(sum / static_cast<double>(to - from));
+}
+
 class ScheduleCommandsTest : public testing::Test {
 protected:
     // Adds a schedule and returns the reply.
@@ -72,11 +80,12 @@ protected:
         return reply;
     }
 
+    // A stereo 1000 Hz tone with a peak of 0.5 on both channels.
     void makeTone(const std::string& name, double seconds) {
         std::string cmd =
             "ffmpeg -loglevel error -y -f lavfi -i "
-            "sine=frequency=1000:sample_rate=44100:duration=" +
-            std::to_string(seconds) + " -ac 2 '" + h.filesDir() + "/" + name + "'";
+            "'aevalsrc=0.5*sin(2*PI*1000*t)|0.5*sin(2*PI*1000*t):s=44100:d=" +
+            std::to_string(seconds) + "' '" + h.filesDir() + "/" + name + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
 
@@ -214,6 +223,9 @@ TEST_F(ScheduleCommandsTest, NowAudioScheduleStreamsJoinsLateAndStops) {
     ASSERT_GT(pcm.left.size(), 44100u);
     EXPECT_NEAR(toneFrequency(pcm.left, 4096, 44100), 1000.0, 5.0);
     EXPECT_NEAR(toneFrequency(pcm.right, 4096, 44100), 1000.0, 5.0);
+    // Its level comes through: a peak of 0.5 is an RMS of 0.354.
+    EXPECT_NEAR(rms(pcm.left, 4096, 44100), 0.5 / std::sqrt(2.0), 0.02);
+    EXPECT_NEAR(rms(pcm.right, 4096, 44100), 0.5 / std::sqrt(2.0), 0.02);
 
     // A listed endpoint that comes later is told of the schedule and gets
     // the packets that follow; an endpoint not listed gets nothing.
