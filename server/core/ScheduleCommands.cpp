@@ -109,7 +109,12 @@ void SonavelServer::onStopSchedule(const Request& req) {
     QueryResult rows;
     if (querySql("select * from schedule where scheduleId=?", rows, {id}) && rows.rowCount() > 0) {
         Schedule schedule(rows, 0, *this);
-        int dayBit = dayBitOf(SystemWallClock().now());
+        LocalTime now = SystemWallClock().now();
+        int dayBit = dayBitOf(now);
+        // A window still running past midnight uses up the day it began on.
+        if (schedule.state == kStateRunning) {
+            dayBit = windowDayBit(dayBit, schedule.startTime, secondsOfDay(now));
+        }
         std::string newState = schedules_.finishRun(dayBit, schedule.scheduleId, schedule.repeat);
         schedules_.recordStop(schedule.scheduleId, localNow(), schedule.duration);
         Json::Value update;
