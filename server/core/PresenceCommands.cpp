@@ -111,6 +111,7 @@ void SonavelServer::endpointLogin(const std::shared_ptr<TcpClient>& conn,
         }
     }
     gLogger().logout("endpoint logined: %s, %s", devId.c_str(), devName.c_str());
+    joinRunningSchedules(devId);
 }
 
 void SonavelServer::onDisconnect(const std::shared_ptr<TcpClient>& conn) {

@@ -32,6 +32,8 @@ public:
     int64_t int64(const char* key) const;
     // Any value, copied unchanged; absent: null.
     Json::Value value(const char* key) const;
+    // The whole message as it came.
+    const Json::Value& msg() const { return msg_; }
 
 private:
     const Json::Value* find(const char* key) const;

@@ -7,8 +7,7 @@
 #include "server/core/Request.h"
 #include "server/transport/TcpClient.h"
 
-// In the order in which names are compared. The schedule commands have no
-// handler in this server yet and fall through to the unhandled log.
+// In the order in which names are compared.
 const SonavelServer::Command SonavelServer::kCommands[] = {
     {"forward-data-to-manager", &SonavelServer::onForwardDataToManager, Access::Open},
     {"manager-login", &SonavelServer::onManagerLogin, Access::Open},
@@ -28,12 +27,12 @@ const SonavelServer::Command SonavelServer::kCommands[] = {
     {"upload-file-data", &SonavelServer::onUploadFileData, Access::Manager},
     {"upload-file-terminate", &SonavelServer::onUploadFileTerminate, Access::Manager},
     {"upload-file-end", &SonavelServer::onUploadFileEnd, Access::Manager},
-    {"add-schedule", nullptr, Access::Manager},
-    {"query-schedule", nullptr, Access::Manager},
-    {"delete-schedule", nullptr, Access::Manager},
-    {"stop-notice", nullptr, Access::Manager},
-    {"query-notice", nullptr, Access::Manager},
-    {"stop-schedule", nullptr, Access::Manager},
+    {"add-schedule", &SonavelServer::onAddSchedule, Access::Manager},
+    {"query-schedule", &SonavelServer::onQuerySchedule, Access::Manager},
+    {"delete-schedule", &SonavelServer::onDeleteSchedule, Access::Manager},
+    {"stop-notice", &SonavelServer::onStopNotice, Access::Manager},
+    {"query-notice", &SonavelServer::onQueryNotice, Access::Manager},
+    {"stop-schedule", &SonavelServer::onStopSchedule, Access::Manager},
     {"query-account", &SonavelServer::onQueryAccount, Access::Admin},
     {"append-account", &SonavelServer::onAppendAccount, Access::Admin},
     {"remove-account", &SonavelServer::onRemoveAccount, Access::Admin},
@@ -49,12 +48,24 @@ SonavelServer::SonavelServer(uint16_t port, const std::string& docDir)
     loadGroups();
 }
 
-SonavelServer::~SonavelServer() = default;
+// Streams post into the message server and the runner uses the database, so
+// both end before any member or the base goes away.
+SonavelServer::~SonavelServer() {
+    stopSchedules();
+}
 
 bool SonavelServer::run() {
     gLogger().logout("sonavel %s listening on port %u", getAppVersion().c_str(),
                      static_cast<unsigned>(localPort()));
-    return TcpServer::run();
+    runner_.start();
+    bool result = TcpServer::run();
+    stopSchedules();
+    return result;
+}
+
+void SonavelServer::stopSchedules() {
+    runner_.stop();
+    schedules_.stopAll();
 }
 
 bool SonavelServer::onCmd(const std::shared_ptr<TcpClient>& conn, const std::string& connId,

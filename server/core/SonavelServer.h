@@ -21,17 +21,22 @@
 #include "server/core/WorkerThread.h"
 #include "server/db/Database.h"
 #include "server/host/AppSettings.h"
+#include "server/schedule/ScheduleHost.h"
+#include "server/schedule/ScheduleRegistry.h"
+#include "server/schedule/ScheduleRunner.h"
+#include "server/schedule/ScheduleTime.h"
 #include "server/transport/TcpServer.h"
 
 class Request;
 
-class SonavelServer : public TcpServer {
+class SonavelServer : public TcpServer, public ScheduleHost {
 public:
     // docDir holds the database and the Files folder; tests pass their own.
     explicit SonavelServer(uint16_t port, const std::string& docDir = getDocDir());
     ~SonavelServer() override;
 
-    // Runs the event loop on the calling thread until stop().
+    // Starts the schedule runner, runs the event loop on the calling thread
+    // until stop(), then stops the runner and every stream.
     bool run() override;
     bool onAccept(const std::shared_ptr<TcpClient>& conn,
                   const boost::system::error_code& error) override;
@@ -55,6 +60,21 @@ public:
     bool groupsOfEndpoint(const std::string& devId, std::vector<std::string>& out) const;
     // True when table files records the key and its file is still there.
     bool findUploadedFile(const std::string& key);
+
+    // Schedules (any thread).
+    Database& scheduleDatabase() override { return db_; }
+    ScheduleRegistry& scheduleRegistry() override { return schedules_; }
+    void queueForTarget(const Target& target, const std::string& cmd, const Json::Value& msg,
+                        const uint8_t* binary, size_t length) override;
+    void sendToConnection(const std::string& connectionId, const std::string& cmd,
+                          const Json::Value& msg) override;
+    std::vector<std::string> managerConnectionIds() override { return managerConnIds(); }
+    std::string filesFolder() override { return filesDir_; }
+    // Network thread: does the target reach the endpoint with this id.
+    bool targetMatches(const Target& target, const std::string& endpointId) const;
+    // Network thread: sends the endpoint the "do-schedule" of every running
+    // schedule that targets it.
+    void joinRunningSchedules(const std::string& endpointId);
 
 private:
     using Handler = void (SonavelServer::*)(const Request&);
@@ -125,6 +145,15 @@ private:
     void replyUpload(const std::string& connId, int code);
     void replayHeld(const std::shared_ptr<TcpClient>& conn);
 
+    // Schedules.
+    void onAddSchedule(const Request& req);
+    void onQuerySchedule(const Request& req);
+    void onDeleteSchedule(const Request& req);
+    void onStopSchedule(const Request& req);
+    void onStopNotice(const Request& req);
+    void onQueryNotice(const Request& req);
+    void stopSchedules();
+
     // Every accepted connection that is still alive, for group edits that
     // reach all of them.
     std::vector<std::weak_ptr<TcpClient>> connections_;
@@ -138,6 +167,10 @@ private:
     Database db_;
     bool requireLogin_;
     CommandHold held_;
+    // The runner goes before the registry, and both before the database.
+    ScheduleRegistry schedules_{db_};
+    SystemWallClock wallClock_;
+    ScheduleRunner runner_{*this, wallClock_};
     // Last, so that it is joined before anything its jobs use goes away.
     WorkerThread checker_;
 };
