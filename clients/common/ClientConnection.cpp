@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -99,6 +100,12 @@ bool ClientConnection::open(const std::string& host, uint16_t port, int timeoutM
     return true;
 }
 
+bool ClientConnection::useKernelArrivalTimes() {
+    int one = 1;
+    kernelStamps_ = fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one) == 0;
+    return kernelStamps_;
+}
+
 void ClientConnection::close() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -174,9 +181,28 @@ ClientConnection::ReadStatus ClientConnection::receive(int timeoutMs) {
         }
     }
     uint8_t* area = recvBuffer_.getBuffer(kReadChunk);
-    const ssize_t n = recv(fd_, area, kReadChunk, 0);
+    iovec io{area, kReadChunk};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr header{};
+    header.msg_iov = &io;
+    header.msg_iovlen = 1;
+    if (kernelStamps_) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+    }
+    const ssize_t n = recvmsg(fd_, &header, 0);
     if (n > 0) {
         lastReadUs_ = monotonicMicros();
+        if (kernelStamps_) {
+            lastReadUs_ = 0;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec ts;
+                    std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                    lastReadUs_ = int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+                }
+            }
+        }
         recvBuffer_.appendBuffer(area, static_cast<size_t>(n));
         return ReadStatus::Message;
     }

@@ -42,6 +42,11 @@ public:
     // when the connection ended. Frames are then taken with read(0, ...).
     ReadStatus fill();
 
+    // For measurements: arrivalUs becomes the kernel's receive time of the
+    // bytes (microseconds of the realtime clock, 0 when the kernel gave
+    // none), so that the reader's own delays do not count. Call after open.
+    bool useKernelArrivalTimes();
+
     // Milliseconds of gettime2 at the last frame received (or at connect).
     int64_t lastFrameMs() const { return lastFrameMs_; }
 
@@ -53,6 +58,7 @@ private:
     MyBuffer recvBuffer_;
     int64_t lastFrameMs_ = 0;
     int64_t lastReadUs_ = 0;
+    bool kernelStamps_ = false;
 };
 
 // Microseconds of the monotonic clock.

@@ -12,6 +12,7 @@ struct ClientMessage {
     Json::Value msg;
     std::string src;
     std::vector<uint8_t> binary;
-    // Microseconds of the monotonic clock when the frame's last byte was read.
+    // Microseconds of the monotonic clock when the frame's last byte was read
+    // (see ClientConnection::useKernelArrivalTimes for the other clock).
     int64_t arrivalUs = 0;
 };
