@@ -237,12 +237,19 @@ int main(int argc, char** argv) {
 
     // Only units that reached every endpoint count for the spread.
     std::vector<double> spreads;
+    // A read that takes in several segments carries the stamp of the newest,
+    // which can make an earlier unit look late at some endpoints; the last
+    // unit of each block is the newest of its burst and is free of that.
+    std::vector<double> lastOfBlock;
     double t0 = 1e300;
     for (size_t u = 0; u < firstArrival.size(); ++u) {
         t0 = std::min(t0, static_cast<double>(firstArrival[u]) -
                               static_cast<double>(u / kUnitsPerBlock) * kBlockUs);
         if (arrivals[u] == count) {
             spreads.push_back((lastArrival[u] - firstArrival[u]) / 1000.0);
+            if (u % kUnitsPerBlock == kUnitsPerBlock - 1) {
+                lastOfBlock.push_back(spreads.back());
+            }
         }
     }
     std::vector<double> delays;
@@ -274,5 +281,8 @@ int main(int argc, char** argv) {
         "   goal p99 <= 5 ms: %s\n",
         percentile(spreads, 0.5), percentile(spreads, 0.9), spread99, percentile(spreads, 1.0),
         spread99 <= 5.0 ? "met" : "missed");
+    std::printf(
+        "  the same for the last unit of each block: p50 %.2f ms, p90 %.2f ms, p99 %.2f ms\n",
+        percentile(lastOfBlock, 0.5), percentile(lastOfBlock, 0.9), percentile(lastOfBlock, 0.99));
     return 0;
 }
