@@ -90,11 +90,17 @@ bool ServerProcess::programsBuilt(std::string& missing) {
     return true;
 }
 
-ServerProcess::ServerProcess() : port_(freePort()), httpPort_(freePort()) {
+ServerProcess::ServerProcess() {
     mkdir(dir_.file("config").c_str(), 0700);
     mkdir(dir_.file("config/TervikSoft").c_str(), 0700);
     mkdir(dir_.file("run").c_str(), 0700);
     mkdir(dir_.file("doc").c_str(), 0700);
+    choosePorts();
+}
+
+void ServerProcess::choosePorts() {
+    port_ = freePort();
+    httpPort_ = freePort();
     std::ofstream conf(dir_.file("config/TervikSoft/Sonavel.conf"));
     conf << "DocDir=" << dir_.file("doc") << "\n"
          << "Port=" << port_ << "\n"
@@ -106,17 +112,33 @@ ServerProcess::~ServerProcess() {
 }
 
 bool ServerProcess::start() {
-    server_.reset();
     // A web server that runs already belongs to someone else, and is left alone.
     if (!ownsWebServer_) {
         ownsWebServer_ = webServersOf(binDir() + "/nginx/").empty();
     }
-    const std::string log = dir_.file("server-" + std::to_string(++starts_) + ".log");
-    server_ = std::make_unique<ChildProcess>(
-        binDir() + "/sonavel", std::vector<std::string>{}, log,
-        std::map<std::string, std::string>{{"XDG_CONFIG_HOME", dir_.file("config")},
-                                           {"XDG_RUNTIME_DIR", dir_.file("run")}});
-    return server_->started() && waitForPort(port_, 15000);
+    // A free port can be taken by a test running beside this one before the
+    // server binds it; the server then ends at once, and is started again
+    // on other ports. Its own log line tells that it is the one listening.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        server_.reset();
+        const std::string log = dir_.file("server-" + std::to_string(++starts_) + ".log");
+        server_ = std::make_unique<ChildProcess>(
+            binDir() + "/sonavel", std::vector<std::string>{}, log,
+            std::map<std::string, std::string>{{"XDG_CONFIG_HOME", dir_.file("config")},
+                                               {"XDG_RUNTIME_DIR", dir_.file("run")}});
+        const std::string listening = "listening on port " + std::to_string(port_) + "\n";
+        for (int i = 0; i < 300 && server_->wait(0) == -1; ++i) {
+            if (server_->output().find(listening) != std::string::npos) {
+                return waitForPort(port_, 5000);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (server_->wait(0) == -1) {
+            return false;
+        }
+        choosePorts();
+    }
+    return false;
 }
 
 void ServerProcess::stop() {

@@ -42,11 +42,13 @@ public:
                                            const std::vector<std::string>& extra) const;
 
 private:
+    // Free ports for messages and files, written into the settings file.
+    void choosePorts();
     void stopWebServer();
 
     TempDir dir_;
-    uint16_t port_;
-    uint16_t httpPort_;
+    uint16_t port_ = 0;
+    uint16_t httpPort_ = 0;
     std::unique_ptr<ChildProcess> server_;
     int starts_ = 0;
     // True when no web server of this bin folder ran before the first start,
