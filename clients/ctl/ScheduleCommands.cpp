@@ -8,7 +8,7 @@
 
 #include "clients/ctl/CtlCommands.h"
 #include "clients/ctl/CtlOutput.h"
-#include "clients/ctl/ScheduleSpec.h"
+#include "clients/ctl/ScheduleWords.h"
 #include "server/transport/Frame.h"
 
 namespace {

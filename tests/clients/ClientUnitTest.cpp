@@ -14,7 +14,7 @@
 
 #include "clients/common/ClientConnection.h"
 #include "clients/common/PasswordDigest.h"
-#include "clients/ctl/ScheduleSpec.h"
+#include "clients/ctl/ScheduleWords.h"
 #include "clients/endpoint/Backoff.h"
 #include "clients/endpoint/JitterBuffer.h"
 
@@ -213,7 +213,7 @@ TEST(Backoff, DoublesUpToTheCeilingAndStartsOverAfterReset) {
     EXPECT_LE(backoff.next(), 125);
 }
 
-TEST(ScheduleSpec, DaysBecomeTheDayMask) {
+TEST(ScheduleWords, DaysBecomeTheDayMask) {
     const int friday = dayBitOf(5);
     EXPECT_EQ(friday, 32);
     EXPECT_EQ(dayBitOf(0), 128);  // Sunday is 7, not 0
@@ -241,7 +241,7 @@ TEST(ScheduleSpec, DaysBecomeTheDayMask) {
     EXPECT_EQ(describeDays(2 | 8), "once mon,wed");
 }
 
-TEST(ScheduleSpec, TargetWordsBecomeTargetTextAndBack) {
+TEST(ScheduleWords, TargetWordsBecomeTargetTextAndBack) {
     struct Case {
         const char* words;
         const char* text;
@@ -266,7 +266,7 @@ TEST(ScheduleSpec, TargetWordsBecomeTargetTextAndBack) {
     EXPECT_EQ(describeTarget("not json"), "not json");
 }
 
-TEST(ScheduleSpec, StartTimesTakeTheServersForm) {
+TEST(ScheduleWords, StartTimesTakeTheServersForm) {
     struct Case {
         const char* in;
         const char* out;

@@ -1,4 +1,4 @@
-#include "clients/ctl/ScheduleSpec.h"
+#include "clients/ctl/ScheduleWords.h"
 
 #include <json/json.h>
 
