@@ -89,13 +89,6 @@ int waitPid(pid_t pid, int timeoutMs, int& status) {
 
 }  // namespace
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::string& outputPath,
                            const std::map<std::string, std::string>& env)

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FileText.h"
+
 class ChildProcess {
 public:
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
@@ -44,6 +46,3 @@ struct RunResult {
 // Runs a program to its end (killed after timeoutMs).
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
-
-// Reads a whole file; empty when it cannot be read.
-std::string readFile(const std::string& path);

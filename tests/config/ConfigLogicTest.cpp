@@ -14,16 +14,10 @@
 #include "config/LanguageFile.h"
 #include "config/ServerControl.h"
 #include "config/StartMode.h"
+#include "tests/support/FileText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Runs sql on the file directly, as the server would have.
 void exec(const std::string& dbPath, const std::string& sql) {

@@ -7,6 +7,7 @@
 #include "common/Md5.h"
 #include "server/core/UploadKey.h"
 #include "tests/core/CoreHarness.h"
+#include "tests/support/FileText.h"
 
 namespace {
 
@@ -65,11 +66,6 @@ int data(Peer& peer, const std::string& bytes) {
 int end(Peer& peer) {
     peer.send("upload-file-end");
     return code(peer);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 int fileRows(CoreHarness& h, const std::string& key) {

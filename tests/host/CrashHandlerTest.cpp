@@ -9,16 +9,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/FileText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void throwBoom() {
     throw std::runtime_error("boom in handler");

@@ -20,6 +20,7 @@
 #include "tests/host/ChildProcess.h"
 #include "tests/host/HttpProbe.h"
 #include "tests/host/NginxTestPrefix.h"
+#include "tests/support/FileText.h"
 #include "tests/support/FrameClient.h"
 #include "tests/support/TempDir.h"
 
@@ -28,13 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kStartMs = 20000;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // One installation of the server: program folder, settings and folders.
 struct Installation {

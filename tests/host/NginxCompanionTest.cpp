@@ -12,20 +12,10 @@
 #include "common/Platform.h"
 #include "tests/host/HttpProbe.h"
 #include "tests/host/NginxTestPrefix.h"
+#include "tests/support/FileText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 int runAndWait(const std::string& program, const std::vector<std::string>& args,
                const std::string& workDir) {
