@@ -115,7 +115,13 @@ TEST_F(HostProcessTest, ProgramRegistersForwardsAndLogsUnhandledCommands) {
     ASSERT_TRUE(waitForListening(app_.port, kStartMs)) << server->output();
     FrameClient sender(app_.port), receiver(app_.port);
     ASSERT_TRUE(sender.sendRegister("desk-1") && receiver.sendRegister("hall-2"));
-    usleep(100000);  // both registered before anything is forwarded
+    // Heartbeats reach registered peers only: one on each proves both are
+    // registered before anything is forwarded.
+    for (FrameClient* peer : {&sender, &receiver}) {
+        auto first = peer->readFrame(5000);
+        ASSERT_TRUE(first.has_value());
+        EXPECT_EQ(first->cmd, "heartbeat");
+    }
 
     ASSERT_TRUE(sender.sendFrame("no-such-cmd", Json::Value(Json::objectValue)));
     Json::Value forward;
